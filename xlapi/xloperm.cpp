@@ -1,0 +1,179 @@
+#include "xlapi/xloperm.h"
+
+#include <cstdarg>
+#include <memory>
+
+#include "text/alloc.h"
+#include "xlapi/callbacks.h"
+#include "xlapi/records.h"
+
+namespace {
+
+constexpr int kMaxExcel4Args = 30;
+constexpr int kMaxExcel12Args = 255;
+
+struct FreeBlockDeleter {
+    void operator()(void* block) const { FreeBlock(block); }
+};
+
+template <typename Oper>
+using OwnedRecord = std::unique_ptr<Oper, FreeBlockDeleter>;
+
+}  // namespace
+
+xloperm::xloperm() : width(HostVersion() > 11 ? 1 : 0) {}
+
+xloperm::xloperm(std::int32_t width) : width(width) {}
+
+xloperm::xloperm(const XLOPER* source) : width(0) {
+    if (source == nullptr) return;
+    OwnedRecord<XLOPER> record(NewXLOper());
+    CopyXLOper(record.get(), source);
+    value = record.release();
+}
+
+xloperm::xloperm(const XLOPER12* source) : width(1) {
+    if (source == nullptr) return;
+    OwnedRecord<XLOPER12> record(NewXLOper12());
+    CopyXLOper12(record.get(), source);
+    value = record.release();
+}
+
+xloperm::~xloperm() { Clear(); }
+
+void xloperm::Clear() {
+    if (value == nullptr) return;
+    if (width == 0)
+        FreeXLOper(static_cast<XLOPER*>(value));
+    else
+        FreeXLOper12(static_cast<XLOPER12*>(value));
+    FreeBlock(value);
+    value = nullptr;
+}
+
+std::uint16_t xloperm::Type() const {
+    if (value == nullptr) return xltypeNil;
+    if (width == 0) return static_cast<XLOPER*>(value)->xltype;
+    return static_cast<std::uint16_t>(static_cast<XLOPER12*>(value)->xltype);
+}
+
+void xloperm::Reset() {
+    Clear();
+    if (width == 0)
+        value = NewXLOper();
+    else
+        value = NewXLOper12();
+}
+
+void xloperm::SetStr(const xlstr& text) {
+    xlstr copy;
+    copy = text;
+    Reset();
+    // The record stays xltypeNil until it holds a valid string pointer, so a
+    // conversion that fails leaves a well-formed holder.
+    if (width == 0) {
+        XLOPER* oper = AsXLOper();
+        oper->val.str = copy.DetachCounted();
+        oper->xltype = xltypeStr;
+    } else {
+        XLOPER12* oper = static_cast<XLOPER12*>(value);
+        oper->val.str = copy.CountedW();
+        copy.Detach();
+        oper->xltype = xltypeStr;
+    }
+}
+
+void xloperm::SetInt(std::int32_t number) {
+    if (value == nullptr || (Type() & xltypeMask) != xltypeInt) {
+        Reset();
+        if (width == 0)
+            AsXLOper()->xltype = xltypeInt;
+        else
+            static_cast<XLOPER12*>(value)->xltype = xltypeInt;
+    }
+    if (width == 0) {
+        const std::int32_t clamped = number > 32767 ? 32767 : number < -32768 ? -32768 : number;
+        AsXLOper()->val.w = static_cast<std::int16_t>(clamped);
+    } else {
+        static_cast<XLOPER12*>(value)->val.w = number;
+    }
+}
+
+void xloperm::SetErr(std::uint16_t code) {
+    if (value == nullptr || (Type() & xltypeMask) != xltypeErr) {
+        Reset();
+        if (width == 0)
+            AsXLOper()->xltype = xltypeErr;
+        else
+            static_cast<XLOPER12*>(value)->xltype = xltypeErr;
+    }
+    if (width == 0)
+        AsXLOper()->val.err = code;
+    else
+        static_cast<XLOPER12*>(value)->val.err = code;
+}
+
+XLOPER* xloperm::ReturnCopy() const {
+    const XLOPER* held = AsXLOper();
+    if (held == nullptr) return nullptr;
+    OwnedRecord<XLOPER> copy(NewXLOper());
+    CopyXLOper(copy.get(), held);
+    copy->xltype |= xlbitDLLFree;
+    return copy.release();
+}
+
+XLOPER12* xloperm::ReturnCopy12() const {
+    const XLOPER12* held = AsXLOper12();
+    if (held == nullptr) return nullptr;
+    OwnedRecord<XLOPER12> copy(NewXLOper12());
+    CopyXLOper12(copy.get(), held);
+    copy->xltype |= xlbitDLLFree;
+    return copy.release();
+}
+
+xlstr::xlstr(const xloperm& holder) {
+    if ((holder.Type() & xltypeMask) != xltypeStr) return;
+    if (holder.width == 0)
+        AssignCounted(static_cast<const XLOPER*>(holder.value)->val.str);
+    else
+        AssignCountedW(static_cast<const XLOPER12*>(holder.value)->val.str);
+}
+
+int ExcelCall(xloperm& result, int xlfn, int count, ...) {
+    result.Reset();
+    va_list args;
+    if (result.width == 0) {
+        if (static_cast<unsigned>(count) > kMaxExcel4Args) return xlretInvCount;
+        LPXLOPER opers[kMaxExcel4Args];
+        va_start(args, count);
+        for (int i = 0; i < count; ++i) {
+            const auto* holder = va_arg(args, const xloperm*);
+            opers[i] = holder != nullptr ? holder->AsXLOper() : nullptr;
+        }
+        va_end(args);
+        return Excel4v(xlfn, result.AsXLOper(), count, opers);
+    }
+    if (static_cast<unsigned>(count) > kMaxExcel12Args) return xlretInvCount;
+    LPXLOPER12 opers[kMaxExcel12Args];
+    va_start(args, count);
+    for (int i = 0; i < count; ++i) {
+        const auto* holder = va_arg(args, const xloperm*);
+        opers[i] = holder != nullptr ? holder->AsXLOper12() : nullptr;
+    }
+    va_end(args);
+    return Excel12v(xlfn, result.AsXLOper12(), count, opers);
+}
+
+int ExcelRegister(xloperm& result, int count, const xloperm* holders) {
+    result.Reset();
+    if (result.width == 0) {
+        if (static_cast<unsigned>(count) > kMaxExcel4Args) return xlretInvCount;
+        LPXLOPER opers[kMaxExcel4Args];
+        for (int i = 0; i < count; ++i) opers[i] = holders[i].AsXLOper();
+        return Excel4v(xlfRegister, result.AsXLOper(), count, opers);
+    }
+    if (static_cast<unsigned>(count) > kMaxExcel12Args) return xlretInvCount;
+    LPXLOPER12 opers[kMaxExcel12Args];
+    for (int i = 0; i < count; ++i) opers[i] = holders[i].AsXLOper12();
+    return Excel12v(xlfRegister, result.AsXLOper12(), count, opers);
+}
