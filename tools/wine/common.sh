@@ -12,7 +12,8 @@ kestrova_root=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
 : "${KESTROVA_OPT:=/opt/kestrova}"
 : "${KESTROVA_WINEPREFIX:=$kestrova_root/build/wineprefix}"
 KESTROVA_QEMU_I386="$KESTROVA_OPT/qemu/usr/bin/qemu-i386"
-KESTROVA_SIGFIX="$KESTROVA_OPT/lib/kestrova-sigfix.so"
+# ld.so expands $LIB per process class: lib/i386-linux-gnu or lib/x86_64-linux-gnu.
+KESTROVA_SIGFIX="$KESTROVA_OPT/\$LIB/kestrova-sigfix.so"
 export KESTROVA_OPT KESTROVA_WINEPREFIX
 
 # Quiet, and no downloads or dialogs: without Mono and Gecko Wine would offer
@@ -20,3 +21,41 @@ export KESTROVA_OPT KESTROVA_WINEPREFIX
 export WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml,winedbg.exe=d"
 export WINEPREFIX="$KESTROVA_WINEPREFIX"
+
+# Runs a command (normally /usr/bin/wine ...) where 32-bit x86 programs run
+# through qemu-i386: a user and mount namespace of its own with a private
+# binfmt_misc instance, so nothing is registered outside. Only the emulated
+# process gets the fault fixer, through qemu's guest environment.
+kestrova_in_ns32() {
+    QEMU_SET_ENV="LD_PRELOAD=$KESTROVA_SIGFIX" KESTROVA_QEMU_I386="$KESTROVA_QEMU_I386" \
+        unshare --user --map-root-user --mount --fork /bin/sh -ec '
+            mount -t binfmt_misc binfmt_misc /proc/sys/fs/binfmt_misc
+            # i386 ELF executables and shared objects; F opens the emulator now,
+            # so the registration holds whatever the program later sees as /.
+            printf "%s" ":kestrova-i386:M::\x7fELF\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x03\x00:\xff\xff\xff\xff\xff\xfe\xfe\x00\xff\xff\xff\xff\xff\xff\xff\xff\xfe\xff\xff\xff:$KESTROVA_QEMU_I386:F" \
+                > /proc/sys/fs/binfmt_misc/register
+            exec "$@"' kestrova-ns32 "$@"
+}
+
+# Creates the shared prefix on first use. A lock keeps parallel first runs from
+# initialising it twice; the marker is written only once wineboot finished.
+kestrova_ensure_prefix() {
+    local marker="$KESTROVA_WINEPREFIX/.kestrova-ready"
+    [ -f "$marker" ] && return 0
+    mkdir -p "$(dirname "$KESTROVA_WINEPREFIX")"
+    (
+        flock 9
+        if [ ! -f "$marker" ]; then
+            echo "kestrova: creating the Wine prefix $KESTROVA_WINEPREFIX (once)" >&2
+            rm -rf "$KESTROVA_WINEPREFIX"
+            # Through the 32-bit path so both halves of the WoW64 prefix are set up.
+            kestrova_in_ns32 /usr/bin/wine wineboot --init >/dev/null 2>&1
+            kestrova_in_ns32 /usr/bin/wineserver -w >/dev/null 2>&1 || true
+            [ -d "$KESTROVA_WINEPREFIX/drive_c/windows/syswow64" ] || {
+                echo "kestrova: wineboot did not create $KESTROVA_WINEPREFIX" >&2
+                exit 1
+            }
+            touch "$marker"
+        fi
+    ) 9>"$KESTROVA_WINEPREFIX.lock"
+}

@@ -5,8 +5,13 @@
  * bad pointer is reported as having executed an illegal instruction, and its
  * own exception handlers see the wrong code. We stand between Wine's handlers
  * for SIGSEGV, SIGBUS and SIGFPE and the signal, and fill in the number the
- * processor would have given before Wine looks at it. */
+ * processor would have given before Wine looks at it.
+ *
+ * The preload path names $LIB, so the 64-bit processes that the emulated one
+ * starts (wineserver) find a build of this file for their own class, which is
+ * empty: the kernel fills in their trap numbers itself. */
 #define _GNU_SOURCE
+#if defined(__i386__)
 #include <dlfcn.h>
 #include <signal.h>
 #include <stddef.h>
@@ -73,3 +78,4 @@ int sigaction(int sig, const struct sigaction *act, struct sigaction *old)
         *old = previous;
     return result;
 }
+#endif
