@@ -17,6 +17,8 @@ build: deps
 
 test: build
 	ctest --preset native -j2
+	cmake --preset tsan >/dev/null && cmake --build --preset tsan -j2 --target addin_tests
+	ctest --preset tsan -R '^Threads\.'
 
 demo: build
 	@printf '%s\n' "The digests of the hashing pipelines; compare with md5sum:"

@@ -166,6 +166,7 @@ constexpr int xlCoerce = 2 | xlSpecial;
 constexpr int xlGetName = 9 | xlSpecial;
 constexpr int xlfSetName = 88;
 constexpr int xlfRegister = 149;
+constexpr int xlfUnregister = 201;
 constexpr int xlfGetWorkspace = 186;
 
 // The host's XLOPER12 callback, exported by the host as "MdCallBack12".

@@ -5,12 +5,30 @@
 
 namespace {
 
+// Blocks allocated while armed, kept in a fixed table so that tracking them
+// allocates nothing itself.
+constexpr int kTracked = 8192;
+
 thread_local bool armed = false;
 thread_local long allocations = 0;
-thread_local long live = 0;
 thread_local long failAt = 0;
 thread_local bool failed = false;
 thread_local std::size_t lastSize = 0;
+thread_local void* tracked[kTracked];
+thread_local int trackedCount = 0;
+
+void Track(void* block) {
+    if (trackedCount < kTracked) tracked[trackedCount++] = block;
+}
+
+void Untrack(void* block) {
+    for (int i = trackedCount - 1; i >= 0; --i) {
+        if (tracked[i] == block) {
+            tracked[i] = tracked[--trackedCount];
+            return;
+        }
+    }
+}
 
 void* Allocate(std::size_t size) {
     if (armed) {
@@ -23,13 +41,13 @@ void* Allocate(std::size_t size) {
     }
     void* block = std::malloc(size == 0 ? 1 : size);
     if (block == nullptr) throw std::bad_alloc();
-    if (armed) ++live;
+    if (armed) Track(block);
     return block;
 }
 
 void Deallocate(void* block) {
     if (block == nullptr) return;
-    if (armed) --live;
+    Untrack(block);
     std::free(block);
 }
 
@@ -40,15 +58,18 @@ namespace allochook {
 Armed::Armed(long n) {
     armed = true;
     allocations = 0;
-    live = 0;
+    trackedCount = 0;
     failAt = n;
     failed = false;
 }
 Armed::~Armed() { armed = false; }
 long Armed::Allocations() const { return allocations; }
-long Armed::Live() const { return live; }
+long Armed::Live() const { return trackedCount; }
 bool Armed::Failed() const { return failed; }
 std::size_t Armed::LastSize() const { return lastSize; }
+
+Paused::Paused() : wasArmed(armed) { armed = false; }
+Paused::~Paused() { armed = wasArmed; }
 
 }  // namespace allochook
 

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <set>
 
+#include "tests/host/alloc_hook.h"
 #include "xlapi/callbacks.h"
 
 namespace fakehost {
@@ -75,9 +76,12 @@ void HandOutString(XLOPER12* result, const std::u16string& text) {
     result->xltype = xltypeStr | xlbitXLFree;
 }
 
+// The host delivers narrow texts in the system's ANSI code page.
 std::string Narrow(const std::u16string& text) {
-    std::string out;
-    for (char16_t c : text) out += c < 0x80 ? static_cast<char>(c) : '?';
+    const int bytes = WideCharToMultiByte(CP_ACP, 0, text.c_str(), -1, nullptr, 0, nullptr, nullptr);
+    std::string out(static_cast<std::size_t>(bytes > 0 ? bytes : 1), '\0');
+    WideCharToMultiByte(CP_ACP, 0, text.c_str(), -1, out.data(), bytes, nullptr, nullptr);
+    out.pop_back();
     return out;
 }
 
@@ -103,6 +107,8 @@ void HandOutText(XLOPER12* result, const std::u16string& text) { HandOutString(r
 
 template <typename Oper>
 int Dispatch(int generation, int xlfn, int count, Oper** opers, Oper* result) {
+    // The host's own bookkeeping is not the add-in's allocation.
+    allochook::Paused notTheAddIns;
     Call call{generation, xlfn, count, result == nullptr, {}};
     for (int i = 0; i < count; ++i) call.args.push_back(Decode(opers[i]));
     int nth = 0;
