@@ -19,6 +19,45 @@ struct FreeBlockDeleter {
 template <typename Oper>
 using OwnedRecord = std::unique_ptr<Oper, FreeBlockDeleter>;
 
+void Copy(XLOPER* destination, const XLOPER* source) { CopyXLOper(destination, source); }
+void Copy(XLOPER12* destination, const XLOPER12* source) { CopyXLOper12(destination, source); }
+XLOPER* NewRecord(const XLOPER*) { return NewXLOper(); }
+XLOPER12* NewRecord(const XLOPER12*) { return NewXLOper12(); }
+
+// A fresh deep copy of a held record, marked for the host to hand back.
+template <typename Oper>
+Oper* MarkedCopy(const Oper* held) {
+    if (held == nullptr) return nullptr;
+    OwnedRecord<Oper> copy(NewRecord(held));
+    Copy(copy.get(), held);
+    copy->xltype |= xlbitDLLFree;
+    return copy.release();
+}
+
+// Calls the host in the generation of the result holder with the records of
+// `count` holders; a null holder, an empty one or one of the other generation
+// passes a null pointer. The result is reset even when the call is refused.
+template <typename HolderAt>
+int CallHost(xloperm& result, int xlfn, int count, HolderAt holderAt) {
+    result.Reset();
+    if (result.width == 0) {
+        if (static_cast<unsigned>(count) > kMaxExcel4Args) return xlretInvCount;
+        LPXLOPER opers[kMaxExcel4Args];
+        for (int i = 0; i < count; ++i) {
+            const xloperm* holder = holderAt(i);
+            opers[i] = holder != nullptr ? holder->AsXLOper() : nullptr;
+        }
+        return Excel4v(xlfn, result.AsXLOper(), count, opers);
+    }
+    if (static_cast<unsigned>(count) > kMaxExcel12Args) return xlretInvCount;
+    LPXLOPER12 opers[kMaxExcel12Args];
+    for (int i = 0; i < count; ++i) {
+        const xloperm* holder = holderAt(i);
+        opers[i] = holder != nullptr ? holder->AsXLOper12() : nullptr;
+    }
+    return Excel12v(xlfn, result.AsXLOper12(), count, opers);
+}
+
 }  // namespace
 
 xloperm::xloperm() : width(HostVersion() > 11 ? 1 : 0) {}
@@ -83,14 +122,17 @@ void xloperm::SetStr(const xlstr& text) {
     }
 }
 
+void xloperm::Retype(std::uint32_t type) {
+    if (value != nullptr && (Type() & xltypeMask) == type) return;
+    Reset();
+    if (width == 0)
+        AsXLOper()->xltype = static_cast<std::uint16_t>(type);
+    else
+        static_cast<XLOPER12*>(value)->xltype = type;
+}
+
 void xloperm::SetInt(std::int32_t number) {
-    if (value == nullptr || (Type() & xltypeMask) != xltypeInt) {
-        Reset();
-        if (width == 0)
-            AsXLOper()->xltype = xltypeInt;
-        else
-            static_cast<XLOPER12*>(value)->xltype = xltypeInt;
-    }
+    Retype(xltypeInt);
     if (width == 0) {
         const std::int32_t clamped = number > 32767 ? 32767 : number < -32768 ? -32768 : number;
         AsXLOper()->val.w = static_cast<std::int16_t>(clamped);
@@ -100,36 +142,16 @@ void xloperm::SetInt(std::int32_t number) {
 }
 
 void xloperm::SetErr(std::uint16_t code) {
-    if (value == nullptr || (Type() & xltypeMask) != xltypeErr) {
-        Reset();
-        if (width == 0)
-            AsXLOper()->xltype = xltypeErr;
-        else
-            static_cast<XLOPER12*>(value)->xltype = xltypeErr;
-    }
+    Retype(xltypeErr);
     if (width == 0)
         AsXLOper()->val.err = code;
     else
         static_cast<XLOPER12*>(value)->val.err = code;
 }
 
-XLOPER* xloperm::ReturnCopy() const {
-    const XLOPER* held = AsXLOper();
-    if (held == nullptr) return nullptr;
-    OwnedRecord<XLOPER> copy(NewXLOper());
-    CopyXLOper(copy.get(), held);
-    copy->xltype |= xlbitDLLFree;
-    return copy.release();
-}
+XLOPER* xloperm::ReturnCopy() const { return MarkedCopy(AsXLOper()); }
 
-XLOPER12* xloperm::ReturnCopy12() const {
-    const XLOPER12* held = AsXLOper12();
-    if (held == nullptr) return nullptr;
-    OwnedRecord<XLOPER12> copy(NewXLOper12());
-    CopyXLOper12(copy.get(), held);
-    copy->xltype |= xlbitDLLFree;
-    return copy.release();
-}
+XLOPER12* xloperm::ReturnCopy12() const { return MarkedCopy(AsXLOper12()); }
 
 xlstr::xlstr(const xloperm& holder) {
     if ((holder.Type() & xltypeMask) != xltypeStr) return;
@@ -140,40 +162,19 @@ xlstr::xlstr(const xloperm& holder) {
 }
 
 int ExcelCall(xloperm& result, int xlfn, int count, ...) {
-    result.Reset();
-    va_list args;
-    if (result.width == 0) {
-        if (static_cast<unsigned>(count) > kMaxExcel4Args) return xlretInvCount;
-        LPXLOPER opers[kMaxExcel4Args];
+    // Arguments are read only when the call will be made: a refused count is
+    // never trusted to describe the list.
+    const xloperm* holders[kMaxExcel12Args];
+    const int limit = result.width == 0 ? kMaxExcel4Args : kMaxExcel12Args;
+    if (static_cast<unsigned>(count) <= static_cast<unsigned>(limit)) {
+        va_list args;
         va_start(args, count);
-        for (int i = 0; i < count; ++i) {
-            const auto* holder = va_arg(args, const xloperm*);
-            opers[i] = holder != nullptr ? holder->AsXLOper() : nullptr;
-        }
+        for (int i = 0; i < count; ++i) holders[i] = va_arg(args, const xloperm*);
         va_end(args);
-        return Excel4v(xlfn, result.AsXLOper(), count, opers);
     }
-    if (static_cast<unsigned>(count) > kMaxExcel12Args) return xlretInvCount;
-    LPXLOPER12 opers[kMaxExcel12Args];
-    va_start(args, count);
-    for (int i = 0; i < count; ++i) {
-        const auto* holder = va_arg(args, const xloperm*);
-        opers[i] = holder != nullptr ? holder->AsXLOper12() : nullptr;
-    }
-    va_end(args);
-    return Excel12v(xlfn, result.AsXLOper12(), count, opers);
+    return CallHost(result, xlfn, count, [&](int i) { return holders[i]; });
 }
 
 int ExcelRegister(xloperm& result, int count, const xloperm* holders) {
-    result.Reset();
-    if (result.width == 0) {
-        if (static_cast<unsigned>(count) > kMaxExcel4Args) return xlretInvCount;
-        LPXLOPER opers[kMaxExcel4Args];
-        for (int i = 0; i < count; ++i) opers[i] = holders[i].AsXLOper();
-        return Excel4v(xlfRegister, result.AsXLOper(), count, opers);
-    }
-    if (static_cast<unsigned>(count) > kMaxExcel12Args) return xlretInvCount;
-    LPXLOPER12 opers[kMaxExcel12Args];
-    for (int i = 0; i < count; ++i) opers[i] = holders[i].AsXLOper12();
-    return Excel12v(xlfRegister, result.AsXLOper12(), count, opers);
+    return CallHost(result, xlfRegister, count, [&](int i) { return &holders[i]; });
 }

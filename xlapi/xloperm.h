@@ -50,6 +50,8 @@ struct xloperm {
 
 private:
     void Clear();
+    // Holds a record of the type: the held one if it has it, else a fresh one.
+    void Retype(std::uint32_t type);
 };
 
 // Calls the host in the generation of the result holder, with `count`

@@ -14,28 +14,13 @@ namespace {
 Host host;
 std::set<const void*> handedOut;
 
-Arg Decode(const XLOPER* oper) {
-    Arg arg;
-    if (oper == nullptr) {
-        arg.null = true;
-        return arg;
-    }
-    arg.type = oper->xltype;
-    switch (oper->xltype & xltypeMask) {
-    case xltypeStr:
-        if (oper->val.str == nullptr) arg.nullString = true;
-        else arg.narrow.assign(oper->val.str + 1, static_cast<unsigned char>(oper->val.str[0]));
-        break;
-    case xltypeInt: arg.integer = oper->val.w; break;
-    case xltypeErr: arg.integer = oper->val.err; break;
-    case xltypeBool: arg.integer = oper->val.xbool; break;
-    case xltypeNum: arg.number = oper->val.num; break;
-    default: break;
-    }
-    return arg;
+void DecodeString(Arg& arg, const char* str) {
+    arg.narrow.assign(str + 1, static_cast<unsigned char>(str[0]));
 }
+void DecodeString(Arg& arg, const XCHAR* str) { arg.wide.assign(str + 1, str[0]); }
 
-Arg Decode(const XLOPER12* oper) {
+template <typename Oper>
+Arg Decode(const Oper* oper) {
     Arg arg;
     if (oper == nullptr) {
         arg.null = true;
@@ -45,7 +30,7 @@ Arg Decode(const XLOPER12* oper) {
     switch (oper->xltype & xltypeMask) {
     case xltypeStr:
         if (oper->val.str == nullptr) arg.nullString = true;
-        else arg.wide.assign(oper->val.str + 1, oper->val.str[0]);
+        else DecodeString(arg, oper->val.str);
         break;
     case xltypeInt: arg.integer = oper->val.w; break;
     case xltypeErr: arg.integer = oper->val.err; break;
