@@ -59,3 +59,16 @@ kestrova_ensure_prefix() {
         fi
     ) 9>"$KESTROVA_WINEPREFIX.lock"
 }
+
+# Starts the prefix's wineserver and Wine's own background programs
+# (services.exe, explorer.exe, ...) ourselves, detached from our standard
+# streams, unless a server is already running. Left to Wine, the first program
+# of a run starts them, they inherit its stdout and stderr and outlive it by a
+# few seconds: whoever reads those streams to the end (a test capturing the
+# output) would wait for them to go.
+kestrova_start_server() {
+    local status=0
+    /usr/bin/wineserver </dev/null >/dev/null 2>&1 || status=$?
+    [ "$status" = 0 ] || return 0  # already running (or cannot start: the run will say)
+    /usr/lib/wine/wine64 cmd /c exit </dev/null >/dev/null 2>&1 || true
+}
