@@ -1,7 +1,8 @@
-# make demo  builds every target and shows the add-in's digests working
+# make demo  builds every target and shows the add-in at work in a test host
 # make test  builds every target and runs every test
 SHELL := /bin/bash
 PRESETS := win32 win64 native
+BUILD = cmake --preset $(1) >/dev/null && cmake --build --preset $(1) -j2 -- --no-print-directory
 
 .PHONY: all deps build test demo clean
 
@@ -11,20 +12,16 @@ deps:
 	@tools/install-deps
 
 build: deps
-	@for p in $(PRESETS); do \
-	  cmake --preset $$p >/dev/null && cmake --build --preset $$p -j2 || exit 1; \
-	done
+	@for p in $(PRESETS); do $(call BUILD,$$p) || exit 1; done
 
 test: build
 	ctest --preset native -j2
-	cmake --preset tsan >/dev/null && cmake --build --preset tsan -j2 --target addin_tests
+	@$(call BUILD,tsan) --target addin_tests
 	ctest --preset tsan -R '^Threads\.'
+	tools/wine/e2e --no-build
 
 demo: build
-	@printf '%s\n' "The digests of the hashing pipelines; compare with md5sum:"
-	@printf 'abc' > build/demo-abc.txt
-	@build/native/spine_demo build/demo-abc.txt
-	@printf '%-34s %s\n' "md5sum of the file 'abc'" "$$(md5sum < build/demo-abc.txt | cut -d' ' -f1)"
+	@tools/wine/demo
 
 clean:
 	rm -rf build
