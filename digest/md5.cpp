@@ -45,10 +45,12 @@ inline void StepI(std::uint32_t& a, std::uint32_t b, std::uint32_t c, std::uint3
     a = std::rotl(a, s) + b;
 }
 
-void MD5Transform(std::uint32_t state[4], const unsigned char block[64]) {
+// One block on chaining words that the caller keeps.
+inline void TransformBlock(std::uint32_t& sa, std::uint32_t& sb, std::uint32_t& sc, std::uint32_t& sd,
+                           const unsigned char block[64]) {
     std::uint32_t x[16];
     std::memcpy(x, block, 64);
-    std::uint32_t a = state[0], b = state[1], c = state[2], d = state[3];
+    std::uint32_t a = sa, b = sb, c = sc, d = sd;
 
     StepF(a, b, c, d, x[0] + 0xd76aa478, 7);
     StepF(d, a, b, c, x[1] + 0xe8c7b756, 12);
@@ -118,10 +120,22 @@ void MD5Transform(std::uint32_t state[4], const unsigned char block[64]) {
     StepI(c, d, a, b, x[2] + 0x2ad7d2bb, 15);
     StepI(b, c, d, a, x[9] + 0xeb86d391, 21);
 
-    state[0] += a;
-    state[1] += b;
-    state[2] += c;
-    state[3] += d;
+    sa += a;
+    sb += b;
+    sc += c;
+    sd += d;
+}
+
+// Transforms `blocks` consecutive 64-byte blocks. The chaining words stay in
+// registers from one block to the next: written back to the state only at the
+// end, the next block does not wait on their store and reload.
+void MD5Transform(std::uint32_t state[4], const unsigned char* block, std::size_t blocks) {
+    std::uint32_t a = state[0], b = state[1], c = state[2], d = state[3];
+    for (; blocks > 0; --blocks, block += 64) TransformBlock(a, b, c, d, block);
+    state[0] = a;
+    state[1] = b;
+    state[2] = c;
+    state[3] = d;
 }
 
 }  // namespace
@@ -145,8 +159,10 @@ void MD5Update(MD5_CTX* context, const unsigned char* input, std::uint32_t lengt
     std::uint32_t i = 0;
     if (length >= partLen) {
         std::memcpy(&context->buffer[index], input, partLen);
-        MD5Transform(context->state, context->buffer);
-        for (i = partLen; i + 63 < length; i += 64) MD5Transform(context->state, &input[i]);
+        MD5Transform(context->state, context->buffer, 1);
+        const std::uint32_t whole = (length - partLen) / 64;
+        MD5Transform(context->state, &input[partLen], whole);
+        i = partLen + whole * 64;
         index = 0;
     }
     if (length > i) std::memcpy(&context->buffer[index], &input[i], length - i);
