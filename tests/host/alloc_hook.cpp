@@ -79,3 +79,17 @@ void operator delete(void* block) noexcept { Deallocate(block); }
 void operator delete[](void* block) noexcept { Deallocate(block); }
 void operator delete(void* block, std::size_t) noexcept { Deallocate(block); }
 void operator delete[](void* block, std::size_t) noexcept { Deallocate(block); }
+
+// The non-throwing forms too: a block they give must go back through the
+// same free as every other (the sanitizers check the pair), and an armed
+// failure shows up in them as a null block.
+void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
+    try {
+        return Allocate(size);
+    } catch (...) {
+        return nullptr;
+    }
+}
+void* operator new[](std::size_t size, const std::nothrow_t& tag) noexcept { return operator new(size, tag); }
+void operator delete(void* block, const std::nothrow_t&) noexcept { Deallocate(block); }
+void operator delete[](void* block, const std::nothrow_t&) noexcept { Deallocate(block); }
