@@ -1,5 +1,7 @@
 #include "functions/worksheet.h"
 
+#include <utility>
+
 #include "digest/md5.h"
 #include "digest/pipelines.h"
 #include "text/xlstr.h"
@@ -17,7 +19,7 @@ template <>
 struct Generation<char> {
     static constexpr std::int32_t width = 0;
     static void Take(xlstr& text, const char* argument) { text.Assign(argument); }
-    static LPXLOPER Return(const xloperm& result) { return result.ReturnCopy(); }
+    static LPXLOPER Return(xloperm& result) { return result.ReturnHeld(); }
     static LPXLOPER Fallback() { return StaticValueError(); }
 };
 
@@ -25,13 +27,16 @@ template <>
 struct Generation<XCHAR> {
     static constexpr std::int32_t width = 1;
     static void Take(xlstr& text, const XCHAR* argument) { text.AssignW(argument); }
-    static LPXLOPER12 Return(const xloperm& result) { return result.ReturnCopy12(); }
+    static LPXLOPER12 Return(xloperm& result) { return result.ReturnHeld12(); }
     static LPXLOPER12 Fallback() { return StaticValueError12(); }
 };
 
 // Every procedure: the argument into a text holder, the pipeline with a digest
 // of the call's own, the hex text (or #N/A when the pipeline reports failure)
-// into a holder of the procedure's own width, and a marked copy for the host.
+// into a holder of the procedure's own width, and that record, marked, for the
+// host. The text holder and the result holder are not needed afterwards, so
+// the hex buffer moves into the string and the record itself goes to the host:
+// no copy of either is made only to be released at once.
 // Nothing here touches shared state or calls the host, so the procedures may
 // run on any number of calculation threads at once.
 template <typename Char, typename Hash>
@@ -44,7 +49,7 @@ auto Procedure(const Char* argument, Hash hash) noexcept {
         const bool hashed = hash(text, digest);
         xloperm result(G::width);
         if (hashed)
-            result.SetStr(text);
+            result.SetStr(std::move(text));
         else
             result.SetErr(xlerrNA);
         return G::Return(result);

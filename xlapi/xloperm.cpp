@@ -2,6 +2,7 @@
 
 #include <cstdarg>
 #include <memory>
+#include <utility>
 
 #include "text/alloc.h"
 #include "xlapi/callbacks.h"
@@ -107,17 +108,21 @@ void xloperm::Reset() {
 void xloperm::SetStr(const xlstr& text) {
     xlstr copy;
     copy = text;
+    SetStr(std::move(copy));
+}
+
+void xloperm::SetStr(xlstr&& text) {
     Reset();
     // The record stays xltypeNil until it holds a valid string pointer, so a
     // conversion that fails leaves a well-formed holder.
     if (width == 0) {
         XLOPER* oper = AsXLOper();
-        oper->val.str = copy.DetachCounted();
+        oper->val.str = text.DetachCounted();
         oper->xltype = xltypeStr;
     } else {
         XLOPER12* oper = static_cast<XLOPER12*>(value);
-        oper->val.str = copy.CountedW();
-        copy.Detach();
+        oper->val.str = text.CountedW();
+        text.Detach();
         oper->xltype = xltypeStr;
     }
 }
@@ -152,6 +157,32 @@ void xloperm::SetErr(std::uint16_t code) {
 XLOPER* xloperm::ReturnCopy() const { return MarkedCopy(AsXLOper()); }
 
 XLOPER12* xloperm::ReturnCopy12() const { return MarkedCopy(AsXLOper12()); }
+
+namespace {
+
+template <typename Oper>
+Oper* HandOver(void*& value) {
+    auto* held = static_cast<Oper*>(value);
+    held->xltype = (held->xltype & xltypeMask) | xlbitDLLFree;
+    value = nullptr;
+    return held;
+}
+
+}  // namespace
+
+XLOPER* xloperm::ReturnHeld() {
+    XLOPER* held = AsXLOper();
+    if (held == nullptr) return nullptr;
+    if (held->xltype & xlbitXLFree) return ReturnCopy();
+    return HandOver<XLOPER>(value);
+}
+
+XLOPER12* xloperm::ReturnHeld12() {
+    XLOPER12* held = AsXLOper12();
+    if (held == nullptr) return nullptr;
+    if (held->xltype & xlbitXLFree) return ReturnCopy12();
+    return HandOver<XLOPER12>(value);
+}
 
 xlstr::xlstr(const xloperm& holder) {
     if ((holder.Type() & xltypeMask) != xltypeStr) return;

@@ -37,7 +37,13 @@ struct xloperm {
     // A host string of the text: byte-counted in the ANSI code page (count at
     // most 255) for width 0, word-counted UTF-16 (at most 32767) for width 1.
     // A holder without text gives a string record with a null pointer.
+    // The caller's text is copied first and left as it was.
     void SetStr(const xlstr& text);
+    // The same without the copy: the text is converted in its own holder
+    // (read under its own code page) and its buffer becomes the string, so
+    // the text is left empty. A conversion that fails leaves the text as it
+    // was and the held record xltypeNil.
+    void SetStr(xlstr&& text);
     // An integer; width 0 clamps it to 16 bits.
     void SetInt(std::int32_t number);
     void SetErr(std::uint16_t code);
@@ -47,6 +53,15 @@ struct xloperm {
     // no record of that generation.
     XLOPER* ReturnCopy() const;
     XLOPER12* ReturnCopy12() const;
+    // The held record itself for the host, marked xlbitDLLFree, with the bare
+    // type code; the holder is left empty. It came from operator new like a
+    // copy, so xlAutoFree/xlAutoFree12 release it the same way, and the
+    // holder's last act saves a copy and a release. A record that holds the
+    // host's memory (xlbitXLFree) is not handed on: the host gets a copy as
+    // from ReturnCopy/ReturnCopy12. Null when the holder holds no record of
+    // that generation.
+    XLOPER* ReturnHeld();
+    XLOPER12* ReturnHeld12();
 
 private:
     void Clear();

@@ -4,10 +4,12 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <string>
 
 #include "tests/common/oracle.h"
 #include "tests/common/temp_file.h"
+#include "tests/host/alloc_hook.h"
 #include "tests/host/fake_host.h"
 #include "xlapi/boundary.h"
 #include "xlapi/records.h"
@@ -113,6 +115,39 @@ TEST(WorksheetFunctions, ReturnedRecordOwnsItsBuffer) {
     EXPECT_NE(static_cast<void*>(narrow), static_cast<void*>(wide));
     xlAutoFree(narrow);
     xlAutoFree12(wide);
+}
+
+// A call allocates the argument's copy, each conversion its pipeline needs,
+// the hex text and the record it returns, and nothing else: the hex text
+// becomes the returned string and the record goes to the host as built. All
+// of it goes back with xlAutoFree/xlAutoFree12.
+TEST(WorksheetFunctions, CallsAllocateOnlyWhatTheyKeepOrConvert) {
+    fakehost::ResetHost();
+    const std::string accented = "\xe9t\xe9";
+    const struct {
+        const char* name;
+        std::function<void()> call;
+        long allocations;
+    } cases[] = {
+        // argument, hex, record
+        {"md5_from_mb_string4", [&] { xlAutoFree(md5_from_mb_string4(accented.c_str())); }, 3},
+        // argument, ANSI text, hex, record, wide hex
+        {"md5_from_mb_string12", [] { xlAutoFree12(md5_from_mb_string12(u"\u00e9t\u00e9")); }, 5},
+        // argument, wide text, hex, record
+        {"md5_from_wc_string4", [&] { xlAutoFree(md5_from_wc_string4(accented.c_str())); }, 4},
+        // argument, hex, record, wide hex
+        {"md5_from_wc_string12", [] { xlAutoFree12(md5_from_wc_string12(u"\u00e9t\u00e9")); }, 4},
+        // argument, wide text, UTF-8 text, hex, record
+        {"md5_from_utf8_string4", [&] { xlAutoFree(md5_from_utf8_string4(accented.c_str())); }, 5},
+        // argument, UTF-8 text, hex, record, wide hex
+        {"md5_from_utf8_string12", [] { xlAutoFree12(md5_from_utf8_string12(u"\u00e9t\u00e9")); }, 5},
+    };
+    for (const auto& c : cases) {
+        allochook::Armed hook;
+        c.call();
+        EXPECT_EQ(hook.Allocations(), c.allocations) << c.name;
+        EXPECT_EQ(hook.Live(), 0) << c.name;
+    }
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 
 #include <cstring>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "tests/host/alloc_hook.h"
@@ -172,6 +173,124 @@ TEST_F(Holder, ReturnCopyIsMarkedAndOwnsItsBuffer) {
 
     xloperm empty(0);
     EXPECT_EQ(empty.ReturnCopy(), nullptr);
+}
+
+TEST_F(Holder, SetStrFromAMovedTextTakesItsBufferWithoutACopy) {
+    xlstr narrow;
+    narrow.Assign("digest");
+    const void* narrowBuffer = narrow.NarrowText();
+    xloperm holder(0);
+    holder.SetStr(std::move(narrow));
+    EXPECT_EQ(holder.Type(), xltypeStr);
+    EXPECT_EQ(static_cast<const void*>(holder.AsXLOper()->val.str), narrowBuffer);
+    EXPECT_EQ(std::string(holder.AsXLOper()->val.str + 1, 6), "digest");
+    EXPECT_EQ(holder.AsXLOper()->val.str[0], 6);
+    EXPECT_FALSE(narrow.HasText());
+
+    xlstr wide;
+    wide.AssignW(u"digest");
+    const void* wideBuffer = wide.WideText();
+    xloperm holder12(1);
+    holder12.SetStr(std::move(wide));
+    EXPECT_EQ(static_cast<const void*>(holder12.AsXLOper12()->val.str), wideBuffer);
+    EXPECT_EQ(std::u16string(holder12.AsXLOper12()->val.str + 1, 6), u"digest");
+    EXPECT_FALSE(wide.HasText());
+
+    // Unlike a copy, which starts over under the ANSI code page, the moved text
+    // is read under its own: here UTF-8.
+    for (int width : {0, 1}) {
+        xlstr utf8;
+        utf8.AssignW(u"caf\u00e9");
+        utf8.SetCodePage(65001);
+        ASSERT_STREQ(utf8.ToNarrow(), "caf\xc3\xa9");
+        xloperm h(width);
+        h.SetStr(std::move(utf8));
+        if (width == 0)
+            EXPECT_EQ(std::string(h.AsXLOper()->val.str + 1, 4), "caf\xe9");
+        else
+            EXPECT_EQ(std::u16string(h.AsXLOper12()->val.str + 1, 4), u"caf\u00e9");
+    }
+
+    xlstr none;
+    holder.SetStr(std::move(none));
+    EXPECT_EQ(holder.Type(), xltypeStr);
+    EXPECT_EQ(holder.AsXLOper()->val.str, nullptr);
+}
+
+TEST_F(Holder, SetStrFromAMovedTextThatFailsToConvertKeepsTheText) {
+    xlstr text;
+    text.AssignW(u"needs converting");
+    xloperm holder(0);
+    // Allocations: the fresh record, the narrow buffer.
+    {
+        allochook::Armed hook(2);
+        EXPECT_THROW(holder.SetStr(std::move(text)), std::bad_alloc);
+        ASSERT_TRUE(hook.Failed());
+    }
+    EXPECT_EQ(holder.Type(), xltypeNil);
+    ASSERT_TRUE(text.HasText());
+    EXPECT_EQ(std::u16string(text.WideText()), u"needs converting");
+}
+
+TEST_F(Holder, ReturnHeldHandsOverTheRecordItself) {
+    for (int width : {0, 1}) {
+        xlstr text;
+        text.Assign("digest");
+        xloperm holder(width);
+        holder.SetStr(text);
+        const void* record = holder.value;
+        if (width == 0) {
+            EXPECT_EQ(holder.ReturnHeld12(), nullptr);
+            const char* str = holder.AsXLOper()->val.str;
+            XLOPER* returned = holder.ReturnHeld();
+            EXPECT_EQ(static_cast<const void*>(returned), record);
+            EXPECT_EQ(returned->xltype, 0x4002);
+            EXPECT_EQ(returned->val.str, str);
+            EXPECT_EQ(holder.value, nullptr);
+            EXPECT_EQ(holder.ReturnHeld(), nullptr);
+            xlAutoFree(returned);
+        } else {
+            EXPECT_EQ(holder.ReturnHeld(), nullptr);
+            const XCHAR* str = holder.AsXLOper12()->val.str;
+            XLOPER12* returned = holder.ReturnHeld12();
+            EXPECT_EQ(static_cast<const void*>(returned), record);
+            EXPECT_EQ(returned->xltype, 0x4002u);
+            EXPECT_EQ(returned->val.str, str);
+            EXPECT_EQ(holder.value, nullptr);
+            xlAutoFree12(returned);
+        }
+    }
+
+    xloperm error(1);
+    error.SetErr(xlerrNA);
+    XLOPER12* returnedError = error.ReturnHeld12();
+    EXPECT_EQ(returnedError->xltype, 0x4010u);
+    EXPECT_EQ(returnedError->val.err, xlerrNA);
+    xlAutoFree12(returnedError);
+}
+
+TEST_F(Holder, ReturnHeldOfAHostValueGivesACopyAndKeepsTheHostsMemory) {
+    for (int width : {0, 1}) {
+        xloperm name(width);
+        ASSERT_EQ(ExcelCall(name, xlGetName, 0), xlretSuccess);
+        ASSERT_EQ(name.Type(), xltypeStr | xlbitXLFree);
+        const void* record = name.value;
+        if (width == 0) {
+            XLOPER* returned = name.ReturnHeld();
+            EXPECT_NE(static_cast<const void*>(returned), record);
+            EXPECT_EQ(returned->xltype, 0x4002);
+            EXPECT_NE(returned->val.str, name.AsXLOper()->val.str);
+            xlAutoFree(returned);
+        } else {
+            XLOPER12* returned = name.ReturnHeld12();
+            EXPECT_NE(static_cast<const void*>(returned), record);
+            EXPECT_EQ(returned->xltype, 0x4002u);
+            EXPECT_NE(returned->val.str, name.AsXLOper12()->val.str);
+            xlAutoFree12(returned);
+        }
+        EXPECT_EQ(name.value, record) << "the holder keeps the host's value, to give it back";
+        EXPECT_EQ(TheHost().Outstanding(), 1);
+    }
 }
 
 TEST_F(Holder, TextOfAHeldString) {
