@@ -1,7 +1,9 @@
 #include "text/xlstr.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
+#include <type_traits>
 
 #include "platform/platform.h"
 #include "text/alloc.h"
@@ -12,6 +14,28 @@ std::size_t WideLength(const char16_t* text) {
     std::size_t n = 0;
     while (text[n] != 0) ++n;
     return n;
+}
+
+// Every ANSI code page Windows can run under, and UTF-8, encodes the 128 ASCII
+// characters as the same single bytes, so a text of ASCII characters only
+// (every hex digest, and many arguments and paths) converts unit by unit: the
+// result is the system's, without asking the system twice.
+bool AsciiCompatible(std::uint32_t codePage) { return codePage == CP_ACP || codePage == CP_UTF8; }
+
+// The length of a text when all its units are ASCII; otherwise SIZE_MAX.
+template <typename Unit>
+std::size_t AsciiLength(const Unit* text) {
+    std::size_t n = 0;
+    for (; text[n] != 0; ++n)
+        if (static_cast<std::make_unsigned_t<Unit>>(text[n]) >= 0x80) return SIZE_MAX;
+    return n;
+}
+
+template <typename To, typename From>
+To* CopyAscii(const From* text, std::size_t length) {
+    auto* copy = static_cast<To*>(AllocateBlock(BlockSize(length + 1, sizeof(To))));
+    for (std::size_t i = 0; i <= length; ++i) copy[i] = static_cast<To>(text[i]);
+    return copy;
 }
 
 }  // namespace
@@ -100,6 +124,15 @@ const char* xlstr::ToNarrow() {
     if (form == Narrow || form == NarrowCounted) return static_cast<const char*>(buffer);
     if (form == WideCounted) UncountWide();
     const auto* wide = static_cast<const char16_t*>(buffer);
+    if (AsciiCompatible(codePage)) {
+        if (const std::size_t length = AsciiLength(wide); length != SIZE_MAX) {
+            char* narrow = CopyAscii<char>(wide, length);
+            FreeBlock(buffer);
+            buffer = narrow;
+            form = Narrow;
+            return narrow;
+        }
+    }
     int size = WideCharToMultiByte(codePage, 0, wide, -1, nullptr, 0, nullptr, nullptr);
     // A refused conversion leaves an empty text rather than an unterminated one.
     if (size <= 0) size = 1;
@@ -118,6 +151,15 @@ const char16_t* xlstr::ToWide() {
     if (form == Wide || form == WideCounted) return static_cast<const char16_t*>(buffer);
     if (form == NarrowCounted) UncountNarrow();
     const auto* narrow = static_cast<const char*>(buffer);
+    if (AsciiCompatible(codePage)) {
+        if (const std::size_t length = AsciiLength(narrow); length != SIZE_MAX) {
+            char16_t* wide = CopyAscii<char16_t>(narrow, length);
+            FreeBlock(buffer);
+            buffer = wide;
+            form = Wide;
+            return wide;
+        }
+    }
     char16_t* const sizeQuery = nullptr;
     int units = MultiByteToWideChar(codePage, 0, narrow, -1, sizeQuery, 0);
     if (units <= 0) units = 1;

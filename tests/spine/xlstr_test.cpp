@@ -6,6 +6,8 @@
 #include <memory>
 #include <string>
 
+#include "platform/platform.h"
+
 namespace {
 
 struct FreeBlockDeleter {
@@ -159,6 +161,34 @@ TEST(Xlstr, CharacterTheAnsiCodePageLacksBecomesTheReplacement) {
     text.AssignW(u"a\u3042b");  // HIRAGANA A: not in the ANSI code page of the native build
     Owned<char> counted(text.DetachCounted());
     EXPECT_EQ(std::string(counted.get() + 1, 3), "a?b");
+}
+
+// ASCII texts convert without the system's conversion; whatever the path, the
+// result must be the system's, for texts on both sides of the ASCII boundary.
+TEST(Xlstr, ConversionsAgreeWithTheSystemOnAsciiAndOtherTexts) {
+    const std::u16string texts[] = {u"", u"abc", u"d41d8cd98f00b204e9800998ecf8427e", u"\x7f~ \x01",
+                                    u"\x80", u"caf\u00e9", u"abc\u6587", u"\U0001F600x", u"a\xd800"};
+    for (std::uint32_t codePage : {0u, 65001u}) {
+        for (const std::u16string& wide : texts) {
+            const int bytes = WideCharToMultiByte(codePage, 0, wide.c_str(), -1, nullptr, 0, nullptr, nullptr);
+            std::string expected(static_cast<std::size_t>(bytes), '\0');
+            WideCharToMultiByte(codePage, 0, wide.c_str(), -1, expected.data(), bytes, nullptr, nullptr);
+            expected.pop_back();
+
+            xlstr text;
+            text.AssignW(wide.c_str());
+            text.SetCodePage(codePage);
+            EXPECT_EQ(std::string(text.ToNarrow()), expected) << codePage;
+            EXPECT_EQ(text.GetForm(), xlstr::Narrow);
+
+            const int units = MultiByteToWideChar(codePage, 0, expected.c_str(), -1, nullptr, 0);
+            std::u16string back(static_cast<std::size_t>(units), u'\0');
+            MultiByteToWideChar(codePage, 0, expected.c_str(), -1, back.data(), units);
+            back.pop_back();
+            EXPECT_EQ(std::u16string(text.ToWide()), back) << codePage;
+            EXPECT_EQ(text.GetForm(), xlstr::Wide);
+        }
+    }
 }
 
 }  // namespace
