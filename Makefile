@@ -4,7 +4,7 @@ SHELL := /bin/bash
 PRESETS := win32 win64 native
 BUILD = cmake --preset $(1) >/dev/null && cmake --build --preset $(1) -j2 -- --no-print-directory
 
-.PHONY: all deps build test demo clean
+.PHONY: all deps build test demo bench clean
 
 all: build
 
@@ -22,6 +22,12 @@ test: build
 
 demo: build
 	@tools/wine/demo
+
+# Benchmarks: not part of make test. Prints each figure beside its reference
+# from the same run, then the file throughput and memory figures.
+bench: deps
+	@cmake --preset bench >/dev/null && cmake --build --preset bench -j2 --target kestrova_bench -- --no-print-directory
+	build/bench/bench/kestrova_bench
 
 clean:
 	rm -rf build
