@@ -19,6 +19,8 @@ test: build
 	@$(call BUILD,tsan) --target addin_tests
 	ctest --preset tsan -R '^Threads\.'
 	tools/wine/e2e --no-build
+	@$(call BUILD,fuzz)
+	tools/fuzz 30
 
 demo: build
 	@tools/wine/demo
