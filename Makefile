@@ -16,7 +16,7 @@ build: deps
 
 test: build
 	ctest --preset native -j2
-	@$(call BUILD,tsan) --target addin_tests
+	@cmake --preset tsan >/dev/null && cmake --build --preset tsan -j2 --target addin_tests -- --no-print-directory
 	ctest --preset tsan -R '^Threads\.'
 	tools/wine/e2e --no-build
 	@$(call BUILD,fuzz)
