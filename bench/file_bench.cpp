@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -109,33 +110,43 @@ bool FileThroughput() {
     return agree;
 }
 
-// Peak resident memory (KiB) of a child process that hashes the file once.
-long ChildPeakKiB(const std::string& path, std::string& answer) {
-    char self[4096];
-    const ssize_t n = ::readlink("/proc/self/exe", self, sizeof self - 1);
-    if (n <= 0) return -1;
-    self[n] = 0;
+// Runs a program to its end with its standard output collected; the peak
+// resident memory (KiB) of its process, or -1 when it could not run or failed.
+long RunChild(std::vector<std::string> args, std::string& output) {
     int pipeEnds[2];
     if (::pipe(pipeEnds) != 0) return -1;
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_adddup2(&actions, pipeEnds[1], 1);
     posix_spawn_file_actions_addclose(&actions, pipeEnds[0]);
-    std::string mode = "--child-hash", file = path;
-    char* argv[] = {self, mode.data(), file.data(), nullptr};
+    std::vector<char*> argv;
+    for (std::string& a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
     pid_t pid = 0;
-    const int spawned = posix_spawn(&pid, self, &actions, nullptr, argv, environ);
+    const int spawned = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
     posix_spawn_file_actions_destroy(&actions);
     ::close(pipeEnds[1]);
-    char line[64] = {};
-    ssize_t got = spawned == 0 ? ::read(pipeEnds[0], line, sizeof line - 1) : 0;
+    output.clear();
+    char chunk[4096];
+    for (ssize_t got; spawned == 0 && (got = ::read(pipeEnds[0], chunk, sizeof chunk)) > 0;)
+        output.append(chunk, static_cast<std::size_t>(got));
     ::close(pipeEnds[0]);
-    answer.assign(line, got > 0 ? std::min<std::size_t>(32, static_cast<std::size_t>(got)) : 0);
     if (spawned != 0) return -1;
     int status = 0;
     struct rusage usage {};
     if (::wait4(pid, &status, 0, &usage) != pid || !WIFEXITED(status) || WEXITSTATUS(status) != 0) return -1;
     return usage.ru_maxrss;
+}
+
+// Peak resident memory (KiB) of a child process that hashes the file once.
+long ChildPeakKiB(const std::string& path, std::string& answer) {
+    char self[4096];
+    const ssize_t n = ::readlink("/proc/self/exe", self, sizeof self - 1);
+    if (n <= 0) return -1;
+    self[n] = 0;
+    const long peak = RunChild({self, "--child-hash", path}, answer);
+    answer = answer.substr(0, 32);
+    return peak;
 }
 
 bool PeakMemory() {
@@ -160,9 +171,92 @@ bool PeakMemory() {
     return ok && flat;
 }
 
+// The text after "KEY": in the first line of the host's report that has it.
+std::string Field(const std::string& report, const std::string& lineMark, const std::string& key) {
+    const std::size_t line = report.find(lineMark);
+    if (line == std::string::npos) return {};
+    const std::size_t at = report.find("\"" + key + "\":", line);
+    if (at == std::string::npos) return {};
+    std::size_t from = at + key.size() + 3;
+    if (report[from] == '"') ++from;
+    const std::size_t to = report.find_first_of("\",}", from);
+    return report.substr(from, to - from);
+}
+
+std::string WindowsPath(const std::string& path) {
+    std::string windows = "Z:";
+    for (char c : path) windows += c == '/' ? std::string("\\\\") : std::string(1, c);
+    return windows;
+}
+
+// FILE2MD5 of the 64-bit module under Wine, in the test host, beside the
+// openssl tool (native) on the same file: the host times three calls
+// itself, so Wine's start is not counted. Then the peak memory of the host
+// process for one call on a 64 MiB and on a 512 MiB file.
+bool WineFile() {
+    const std::string root = KESTROVA_SOURCE_DIR;
+    const std::string run64 = root + "/tools/wine/run64", module = root + "/build/win64/Kestrova.xll",
+                      host = root + "/build/win64/xllhost/xllhost.exe";
+    std::printf("\nFILE2MD5 of the 64-bit module under Wine (tools/wine/run64, xllhost):\n");
+    for (const std::string& needed : {run64, module, host})
+        if (::access(needed.c_str(), R_OK) != 0) {
+            std::printf("  not measured: %s is missing (build the win64 preset, install Wine)\n", needed.c_str());
+            return true;
+        }
+    const std::string big = bench::PatternFile(512 * MiB), small = bench::PatternFile(64 * MiB);
+    const std::string expected = OpenSslTool(big);
+    const std::string script = bench::ScratchDir() + "/wine-script";
+    auto writeScript = [&](const std::string& line) {
+        if (std::FILE* f = std::fopen(script.c_str(), "w")) {
+            std::fputs(line.c_str(), f);
+            std::fclose(f);
+        }
+    };
+    constexpr int calls = 3;
+    writeScript("{\"stress\":[\"FILE2MD5\"],\"threads\":1,\"calls\":" + std::to_string(calls) +
+                ",\"texts\":[\"" + WindowsPath(big) + "\"]}\n");
+    std::string report;
+    if (RunChild({run64, host, "--addin", module, "--script", script}, report) < 0) {
+        std::printf("  the host failed:\n%s\n", report.c_str());
+        return false;
+    }
+    const std::string digest = Field(report, "\"stress_result\"", "str");
+    const double wine = std::atof(Field(report, "\"event\":\"stress\"", "seconds").c_str()) / calls;
+    std::vector<double> tool;
+    for (int i = 0; i < calls; ++i) {
+        const auto start = Clock::now();
+        OpenSslTool(big);
+        tool.push_back(Seconds(Clock::now() - start));
+    }
+    const double toolMedian = Median(tool);
+    const double mib = 512.0;
+    std::printf("  512 MiB file, %d calls in the host: %.3f s per call (%6.1f MiB/s)\n", calls, wine, mib / wine);
+    std::printf("  openssl md5 (native), median of %d: %.3f s (%6.1f MiB/s)\n", calls, toolMedian, mib / toolMedian);
+    std::printf("  throughput ratio Wine FILE2MD5 / openssl md5: %.3f\n", wine > 0 ? toolMedian / wine : 0.0);
+    const bool agree = digest == expected;
+    std::printf("  digests %s: %s\n", agree ? "agree" : "DIFFER", digest.c_str());
+
+    long peaks[2] = {};
+    bool ok = agree;
+    const std::string* files[2] = {&small, &big};
+    for (int i = 0; i < 2; ++i) {
+        writeScript("{\"call\":\"FILE2MD5\",\"text\":\"" + WindowsPath(*files[i]) + "\"}\n");
+        peaks[i] = RunChild({run64, host, "--addin", module, "--script", script}, report);
+        const bool right = Field(report, "\"event\":\"call\"", "str") == OpenSslTool(*files[i]);
+        ok = ok && right;
+        std::printf("  peak resident memory of the host process, %3d MiB file: %ld KiB  digest %s\n",
+                    i == 0 ? 64 : 512, peaks[i], right ? "agrees with openssl md5" : "WRONG or host failed");
+    }
+    const long growth = peaks[1] - peaks[0];
+    const bool flat = peaks[0] > 0 && peaks[1] > 0 && growth < 1024;
+    std::printf("  growth from 64 MiB to 512 MiB: %ld KiB (%s)\n", growth, flat ? "does not grow" : "GROWS");
+    return ok && flat;
+}
+
 [[maybe_unused]] const int registered = [] {
     bench::AddEpilogue(FileThroughput);
     bench::AddEpilogue(PeakMemory);
+    bench::AddEpilogue(WineFile);
     return 0;
 }();
 
