@@ -23,12 +23,18 @@ std::size_t WideLength(const char16_t* text) {
 bool AsciiCompatible(std::uint32_t codePage) { return codePage == CP_ACP || codePage == CP_UTF8; }
 
 // The length of a text when all its units are ASCII; otherwise SIZE_MAX.
+// Measured first, then tested in a loop without an early exit, which the
+// compiler turns into vector code.
 template <typename Unit>
 std::size_t AsciiLength(const Unit* text) {
     std::size_t n = 0;
-    for (; text[n] != 0; ++n)
-        if (static_cast<std::make_unsigned_t<Unit>>(text[n]) >= 0x80) return SIZE_MAX;
-    return n;
+    if constexpr (sizeof(Unit) == 1)
+        n = std::strlen(text);
+    else
+        n = WideLength(text);
+    unsigned high = 0;
+    for (std::size_t i = 0; i < n; ++i) high |= static_cast<std::make_unsigned_t<Unit>>(text[i]);
+    return high < 0x80 ? n : SIZE_MAX;
 }
 
 template <typename To, typename From>
