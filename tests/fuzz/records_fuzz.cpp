@@ -39,6 +39,7 @@ struct Gen<XLOPER> {
     using Char = char;
     using MRef = XLMREF;
     static constexpr std::size_t maxString = 255;
+    static constexpr int minDimension = 0;
     static void Free(XLOPER* o) { FreeXLOper(o); }
     static void Copy(XLOPER* d, const XLOPER* s) { CopyXLOper(d, s); }
     static XLOPER* New() { return NewXLOper(); }
@@ -55,6 +56,7 @@ struct Gen<XLOPER12> {
     using Char = XCHAR;
     using MRef = XLMREF12;
     static constexpr std::size_t maxString = 300;
+    static constexpr int minDimension = -2;  // signed counts; negative ones describe no elements
     static void Free(XLOPER12* o) { FreeXLOper12(o); }
     static void Copy(XLOPER12* d, const XLOPER12* s) { CopyXLOper12(d, s); }
     static XLOPER12* New() { return NewXLOper12(); }
@@ -131,9 +133,9 @@ void Build(FuzzedDataProvider& data, Oper& o, int depth, Tree& tree) {
         break;
     }
     case 6: {  // an array, nested up to four deep
-        const int rows = depth < 4 ? data.ConsumeIntegralInRange(0, 3) : 0;
-        const int columns = depth < 4 ? data.ConsumeIntegralInRange(0, 3) : 0;
-        const std::size_t n = static_cast<std::size_t>(rows * columns);
+        const int rows = depth < 4 ? data.ConsumeIntegralInRange(G::minDimension, 3) : 0;
+        const int columns = depth < 4 ? data.ConsumeIntegralInRange(G::minDimension, 3) : 0;
+        const std::size_t n = rows > 0 && columns > 0 ? static_cast<std::size_t>(rows * columns) : 0;
         Oper* elements = nullptr;
         // An empty array may still carry a block, which release must take.
         if (n > 0 || data.ConsumeBool()) elements = static_cast<Oper*>(::operator new((n > 0 ? n : 1) * sizeof(Oper)));
