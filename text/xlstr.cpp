@@ -44,6 +44,23 @@ To* CopyAscii(const From* text, std::size_t length) {
     return copy;
 }
 
+// A new terminated buffer holding `text` converted under `codePage`.
+// `convert(target, capacity)` is the system's conversion of the whole text with
+// its terminator (a null target asks for the size). A refused conversion
+// leaves an empty text rather than an unterminated one.
+template <typename To, typename From, typename System>
+To* Converted(const From* text, std::uint32_t codePage, System convert) {
+    if (AsciiCompatible(codePage)) {
+        if (const std::size_t length = AsciiLength(text); length != SIZE_MAX) return CopyAscii<To>(text, length);
+    }
+    int units = convert(nullptr, 0);
+    if (units <= 0) units = 1;
+    auto* converted = static_cast<To*>(AllocateBlock(BlockSize(static_cast<std::size_t>(units), sizeof(To))));
+    if (convert(converted, units) <= 0) converted[0] = 0;
+    converted[units - 1] = 0;
+    return converted;
+}
+
 }  // namespace
 
 xlstr::xlstr(const xlstr& other) { *this = other; }
@@ -130,22 +147,9 @@ const char* xlstr::ToNarrow() {
     if (form == Narrow || form == NarrowCounted) return static_cast<const char*>(buffer);
     if (form == WideCounted) UncountWide();
     const auto* wide = static_cast<const char16_t*>(buffer);
-    if (AsciiCompatible(codePage)) {
-        if (const std::size_t length = AsciiLength(wide); length != SIZE_MAX) {
-            char* narrow = CopyAscii<char>(wide, length);
-            FreeBlock(buffer);
-            buffer = narrow;
-            form = Narrow;
-            return narrow;
-        }
-    }
-    int size = WideCharToMultiByte(codePage, 0, wide, -1, nullptr, 0, nullptr, nullptr);
-    // A refused conversion leaves an empty text rather than an unterminated one.
-    if (size <= 0) size = 1;
-    auto* narrow = static_cast<char*>(AllocateBlock(static_cast<std::size_t>(size)));
-    const int written = WideCharToMultiByte(codePage, 0, wide, -1, narrow, size, nullptr, nullptr);
-    if (written <= 0) narrow[0] = 0;
-    narrow[size - 1] = 0;
+    char* narrow = Converted<char>(wide, codePage, [&](char* target, int bytes) {
+        return WideCharToMultiByte(codePage, 0, wide, -1, target, bytes, nullptr, nullptr);
+    });
     FreeBlock(buffer);
     buffer = narrow;
     form = Narrow;
@@ -157,22 +161,9 @@ const char16_t* xlstr::ToWide() {
     if (form == Wide || form == WideCounted) return static_cast<const char16_t*>(buffer);
     if (form == NarrowCounted) UncountNarrow();
     const auto* narrow = static_cast<const char*>(buffer);
-    if (AsciiCompatible(codePage)) {
-        if (const std::size_t length = AsciiLength(narrow); length != SIZE_MAX) {
-            char16_t* wide = CopyAscii<char16_t>(narrow, length);
-            FreeBlock(buffer);
-            buffer = wide;
-            form = Wide;
-            return wide;
-        }
-    }
-    char16_t* const sizeQuery = nullptr;
-    int units = MultiByteToWideChar(codePage, 0, narrow, -1, sizeQuery, 0);
-    if (units <= 0) units = 1;
-    auto* wide = static_cast<char16_t*>(AllocateBlock(BlockSize(static_cast<std::size_t>(units), 2)));
-    const int written = MultiByteToWideChar(codePage, 0, narrow, -1, wide, units);
-    if (written <= 0) wide[0] = 0;
-    wide[units - 1] = 0;
+    char16_t* wide = Converted<char16_t>(narrow, codePage, [&](char16_t* target, int units) {
+        return MultiByteToWideChar(codePage, 0, narrow, -1, target, units);
+    });
     FreeBlock(buffer);
     buffer = wide;
     form = Wide;
